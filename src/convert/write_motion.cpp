@@ -19,7 +19,7 @@ namespace {
 constexpr std::string_view kSourceMissing = "\nERROR: Source file not fount\n";
 constexpr std::string_view kCannotWrite = "Error: Can't write to disk";
 constexpr std::string_view kDeleteFailure = "\nERROR: Could not delete temporary file ";
-constexpr std::string_view kTooShort =
+constexpr std::string_view kTooShortMessage =
     "\nERROR: Source file is shorter than its counts call for\n";
 constexpr std::string_view kReadFailure = "\nERROR: Could not read source file\n";
 
@@ -201,7 +201,7 @@ bool writeMotion(const std::string& path) {
             printMessage(kCannotWrite);
             break;
           case Outcome::kTooShort:
-            printMessage(kTooShort);
+            printMessage(kTooShortMessage);
             break;
           case Outcome::kReadFailed:
             printMessage(kReadFailure);

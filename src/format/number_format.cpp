@@ -44,6 +44,19 @@ int countDigits(std::uint64_t value) {
   return digits;
 }
 
+// Writes exactly `width` decimal digits of `value` (which has no more),
+// zero-padded on the left.
+void writeDigits(std::uint64_t value, int width, char* out) {
+  char* p = out + width;
+  while (p - out >= 2) {
+    const std::uint64_t pair = value % 100;
+    value /= 100;
+    p -= 2;
+    std::memcpy(p, kDigitPairs + 2 * pair, 2);
+  }
+  if (p != out) *--p = static_cast<char>('0' + value % 10);
+}
+
 // A float split into sign, significand and binary exponent:
 // |value| = significand * 2^exponent.
 struct Decomposed {
