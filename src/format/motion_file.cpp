@@ -1,6 +1,7 @@
 #include "format/motion_file.h"
 
 #include <bit>
+#include <limits>
 
 namespace tolvak {
 
@@ -13,6 +14,9 @@ std::int64_t nameOffset(std::int64_t objectIndex) {
 }
 
 std::int64_t frameOffset(std::int32_t objectCount, std::int64_t frameIndex) {
+  // With a negative count every frame lies before the start of the file;
+  // saying so directly keeps the arithmetic clear of overflow.
+  if (objectCount < 0) return -1;
   return nameOffset(objectCount) + frameIndex * frameBlockSize(objectCount);
 }
 
@@ -25,7 +29,12 @@ std::int64_t poseValueOffset(std::int32_t objectCount, std::int64_t frameIndex,
 std::int64_t motionFileSize(std::int32_t frameCount, std::int32_t objectCount) {
   const std::int32_t n = objectCount < 0 ? 0 : objectCount;
   const std::int32_t f = frameCount < 0 ? 0 : frameCount;
-  return nameOffset(n) + f * frameBlockSize(n);
+  const std::int64_t table = nameOffset(n);
+  const std::int64_t block = frameBlockSize(n);
+  // F * (4 + 80 * N) reaches 2^68 for the largest counts: saturate.
+  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+  if (f != 0 && block > (kMax - table) / f) return kMax;
+  return table + f * block;
 }
 
 std::uint32_t decodeUint32(const unsigned char* bytes) {

@@ -60,7 +60,9 @@ std::int64_t frameBlockSize(std::int32_t objectCount);
 // Offset of name-table entry i: 28 + 32 * i.
 std::int64_t nameOffset(std::int64_t objectIndex);
 
-// Offset of frame f's FrameBlock: 28 + 32 * N + f * (4 + 80 * N).
+// Offset of frame f's FrameBlock: 28 + 32 * N + f * (4 + 80 * N); -1 (before
+// the start of the file) for a negative object count. For f below the frame
+// count of a file that holds its frames, this cannot overflow.
 std::int64_t frameOffset(std::int32_t objectCount, std::int64_t frameIndex);
 
 // Offset of pose value k of object j in frame f.
@@ -68,7 +70,8 @@ std::int64_t poseValueOffset(std::int32_t objectCount, std::int64_t frameIndex,
                              std::int64_t objectIndex, int valueIndex);
 
 // Size a file with these counts has: 28 + 32 * N + F * (4 + 80 * N), with a
-// negative count taken as zero (it runs its loops no times).
+// negative count taken as zero (it runs its loops no times). Saturates at the
+// largest int64 for counts whose product does not fit.
 std::int64_t motionFileSize(std::int32_t frameCount, std::int32_t objectCount);
 
 // Little-endian field encodings. Floats travel as bit patterns, so NaN

@@ -40,13 +40,17 @@ TEST(MotionFileLayout, SizesOfSmallShapes) {
 TEST(MotionFileLayout, LargestCountsDoNotOverflow) {
   const std::int32_t big = std::numeric_limits<std::int32_t>::max();
   const std::int64_t n = big;
-  EXPECT_EQ(motionFileSize(big, big), 28 + 32 * n + n * (4 + 80 * n));
+  // 80 * N * F overflows 64 bits; the size saturates instead of wrapping.
+  EXPECT_EQ(motionFileSize(big, big), std::numeric_limits<std::int64_t>::max());
+  const std::int64_t m = 1 << 20;
+  EXPECT_EQ(motionFileSize(big, 1 << 20), 28 + 32 * m + n * (4 + 80 * m));
   EXPECT_EQ(motionFileSize(big, 0), 28 + 4 * n);
   EXPECT_GE(motionFileSize(big, -1), kLargeFileSize);
-  EXPECT_EQ(frameOffset(big, big - 1), 28 + 32 * n + (n - 1) * (4 + 80 * n));
+  EXPECT_EQ(frameOffset(1000, big - 1), 28 + 32 * 1000 + (n - 1) * (4 + 80 * 1000));
   // Negative object counts put frames before the start of the file.
   EXPECT_LT(frameOffset(-1, 0), 0);
   EXPECT_LT(frameOffset(-1, big - 1), 0);
+  EXPECT_LT(frameOffset(std::numeric_limits<std::int32_t>::min(), big - 1), 0);
 }
 
 TEST(MotionFileEncoding, IntegersAreLittleEndianTwosComplement) {
