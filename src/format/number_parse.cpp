@@ -175,6 +175,28 @@ constexpr double kExactPowersOf10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6, 
 
 float decimalToFloat(std::uint64_t digits, std::int64_t exponent10, bool negative) {
   if (digits == 0) return negative ? -0.0f : 0.0f;
+
+  // Fast path: with digits below 2^53 and |exponent10| <= 22 both operands
+  // are exact doubles, so one multiplication or division gives the
+  // correctly rounded double d. Rounding d to float then gives the correct
+  // float, unless d lies exactly halfway between two floats (the true value
+  // may be on either side), or outside the normal range where plain
+  // round-to-nearest is the rule; those go to the exact path.
+  if (digits < (std::uint64_t{1} << 53) && exponent10 >= -22 && exponent10 <= 22) {
+    const double exact = static_cast<double>(digits);
+    const double d = exponent10 < 0 ? exact / kExactPowersOf10[-exponent10]
+                                    : exact * kExactPowersOf10[exponent10];
+    if (d >= 0x1p-126 && d < 0x1p127) {
+      // A float keeps 24 of the double's 53 significand bits; d is halfway
+      // when the 29 bits dropped are exactly 1000...0.
+      const std::uint64_t dropped = std::bit_cast<std::uint64_t>(d) & 0x1FFFFFFFu;
+      if (dropped != 0x10000000u) {
+        const float nearest = static_cast<float>(d);
+        return negative ? -nearest : nearest;
+      }
+    }
+  }
+
   const std::int64_t magnitude = countDecimalDigits(digits) + exponent10;
   // value >= 10^(magnitude - 1) and < 10^magnitude.
   if (magnitude > 39) {  // >= 10^39 > 2^128
@@ -182,27 +204,6 @@ float decimalToFloat(std::uint64_t digits, std::int64_t exponent10, bool negativ
     return negative ? -infinity : infinity;
   }
   if (magnitude < -45) return negative ? -0.0f : 0.0f;  // < 10^-46 < 2^-149
-
-  // Fast path: with digits below 2^53 and |exponent10| <= 22 both operands
-  // are exact doubles, so one multiplication or division gives the
-  // correctly rounded double d. Rounding d to float is then the correct
-  // float unless d sits exactly on a float midpoint or outside the range
-  // of plain round-to-nearest; those go to the exact path.
-  if (digits < (std::uint64_t{1} << 53) && exponent10 >= -22 && exponent10 <= 22) {
-    const double exact = static_cast<double>(digits);
-    const double d = exponent10 < 0 ? exact / kExactPowersOf10[-exponent10]
-                                    : exact * kExactPowersOf10[exponent10];
-    if (d > 0x1p-149 && d < 0x1p127) {
-      const float nearest = static_cast<float>(d);
-      const double back = static_cast<double>(nearest);
-      bool ambiguous = false;
-      if (back != d) {
-        const float other = std::nextafter(nearest, back < d ? std::numeric_limits<float>::infinity() : 0.0f);
-        ambiguous = (back + static_cast<double>(other)) * 0.5 == d;
-      }
-      if (!ambiguous) return negative ? -nearest : nearest;
-    }
-  }
   return exactDecimalToFloat(digits, static_cast<int>(exponent10), negative);
 }
 
