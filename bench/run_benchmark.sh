@@ -23,8 +23,9 @@
 #      byte-for-byte check on a dyadic file of the same shape.
 #
 # --large runs the same steps once on a dyadic file above 2 GiB (100 objects x
-# 280,000 frames, 2.24 GB; the dump is ~4.6 GB) and needs ~15 GB of free
-# space; it is not meant for CI.
+# 280,000 frames, 2.24 GB; the dump is ~4.6 GB). It holds ~14 GB at its
+# peak and, by its conservative estimate, asks for ~19 GB free before it
+# starts; it takes a few minutes and is not meant for CI.
 #
 # Goals, reported but never enforced: "-r" within 2x of cp, "-w" within 3x of
 # cp, peak memory below 8 MB. The exit status is 0 when every result is
