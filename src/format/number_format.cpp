@@ -57,6 +57,25 @@ void writeDigits(std::uint64_t value, int width, char* out) {
   if (p != out) *--p = static_cast<char>('0' + value % 10);
 }
 
+// Writes the 8 decimal digits of `value` (below 10^8) with a few
+// multiplications instead of a division per digit: the two 4-digit halves
+// go into 32-bit lanes, split into 2-digit 16-bit lanes, then into byte
+// lanes, each step dividing all lanes at once by a multiply and shift that
+// is exact in its range.
+void writeEightDigits(std::uint32_t value, char* out) {
+  if constexpr (std::endian::native == std::endian::little) {
+    const std::uint64_t merged = value / 10000 | std::uint64_t{value % 10000} << 32;
+    const std::uint64_t hundreds = ((merged * 10486) >> 20) & (0x7Fu | std::uint64_t{0x7F} << 32);
+    const std::uint64_t pairs = hundreds | (merged - hundreds * 100) << 16;
+    std::uint64_t digits = ((pairs * 103) >> 10) & 0x000F000F000F000Fu;
+    digits |= (pairs - digits * 10) << 8;
+    digits += 0x3030303030303030u;
+    std::memcpy(out, &digits, 8);
+  } else {
+    writeDigits(value, 8, out);
+  }
+}
+
 // A float split into sign, significand and binary exponent:
 // |value| = significand * 2^exponent.
 struct Decomposed {
@@ -199,6 +218,39 @@ char* formatFixed(float value, int places, char* out) {
 
 char* formatEightDecimal(float value, char* out) {
   constexpr int kWidth = 12;
+  const std::uint32_t bits = std::bit_cast<std::uint32_t>(value);
+  const std::uint32_t field = (bits >> 23) & 0xFF;
+  if (field > 150 - 64 && field < 150) {
+    // The common case, written straight into its 12 columns: a value from
+    // 2^-40 up to 2^24, so the value times 10^8 rounds to an integer below
+    // 2^51 with one shift (under 64) and a half-to-even look at the rest.
+    const bool negative = (bits >> 31) != 0;
+    const int shift = 150 - static_cast<int>(field);
+    const std::uint64_t scaled = std::uint64_t{(bits & 0x7FFFFF) | 0x800000} * 100000000u;
+    std::uint64_t rounded = scaled >> shift;
+    const std::uint64_t remainder = scaled & ((std::uint64_t{1} << shift) - 1);
+    const std::uint64_t half = std::uint64_t{1} << (shift - 1);
+    if (remainder > half || (remainder == half && (rounded & 1) != 0)) ++rounded;
+    const auto integerPart = static_cast<std::uint32_t>(rounded / 100000000u);
+    const int integerDigits = integerPart < 10 ? 1 : integerPart < 100 ? 2 : integerPart < 1000 ? 3 : countDigits(std::uint64_t{integerPart});
+    const int length = (negative ? 1 : 0) + integerDigits + 9;
+    // Spaces first, then the text right-aligned over them; a text of 12 or
+    // more characters starts at the left edge.
+    std::memset(out, ' ', kWidth);
+    char* p = out + (length < kWidth ? kWidth - length : 0);
+    if (negative) *p++ = '-';
+    if (integerDigits == 1) {
+      *p = static_cast<char>('0' + integerPart);
+    } else if (integerDigits == 2) {
+      std::memcpy(p, kDigitPairs + 2 * integerPart, 2);
+    } else {
+      writeDigits(integerPart, integerDigits, p);
+    }
+    p += integerDigits;
+    *p++ = '.';
+    writeEightDigits(static_cast<std::uint32_t>(rounded % 100000000u), p);
+    return p + 8;
+  }
   char text[kMaxNumberText];
   const int length = static_cast<int>(formatFixed(value, 8, text) - text);
   const int padding = length < kWidth ? kWidth - length : 0;
