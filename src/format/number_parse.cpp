@@ -8,7 +8,28 @@
 namespace tolvak {
 namespace {
 
-constexpr int kMaxSignificantDigits = 19;
+// A digit is kept while fewer than 19 significant ones are: below 10^18.
+constexpr std::uint64_t kKeepAnotherDigit = 1000000000000000000u;
+
+// Eight ASCII digits read as one little-endian 64-bit word: true when every
+// byte is '0'..'9' (adding 0x46 carries into the top bit exactly for bytes
+// above '9', subtracting 0x30 borrows into it exactly for bytes below '0').
+bool areEightDigits(std::uint64_t chunk) {
+  if constexpr (std::endian::native != std::endian::little) return false;
+  return (((chunk + 0x4646464646464646u) | (chunk - 0x3030303030303030u)) & 0x8080808080808080u) == 0;
+}
+
+// Their value: pairs of digits, then pairs of pairs, combined by multiplying
+// all lanes at once.
+std::uint32_t eightDigitsValue(std::uint64_t chunk) {
+  chunk -= 0x3030303030303030u;
+  chunk = chunk * 10 + (chunk >> 8);  // each 16-bit lane: two digits' value
+  const std::uint64_t mask = 0x000000FF000000FFu;
+  const std::uint64_t mul1 = 100 + (std::uint64_t{1000000} << 32);
+  const std::uint64_t mul2 = 1 + (std::uint64_t{10000} << 32);
+  chunk = (((chunk & mask) * mul1) + (((chunk >> 16) & mask) * mul2)) >> 32;
+  return static_cast<std::uint32_t>(chunk);
+}
 
 bool isSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
@@ -229,30 +250,39 @@ const char* parseFloat(const char* begin, const char* end, float& value) {
     return nullptr;
   }
 
-  // Mantissa: up to 19 significant digits in `digits`; `exponent10` places
-  // the point, counting dropped integer digits and kept fraction digits.
+  // Mantissa: the first 19 significant digits go into `digits`; a digit is
+  // kept while fewer than 19 are (digits < 10^18), and leading zeros keep
+  // `digits` at 0 on their own. `exponent10` places the point: it counts the
+  // kept digits after the point and the dropped digits before it.
   std::uint64_t digits = 0;
-  int significant = 0;
   std::int64_t exponent10 = 0;
   bool sawDigit = false;
-  bool sawPoint = false;
-  for (; p != end; ++p) {
-    const char c = *p;
-    if (isDigit(c)) {
-      sawDigit = true;
-      if (significant == 0 && c == '0') {
-        if (sawPoint) --exponent10;  // a leading zero after the point
-      } else if (significant < kMaxSignificantDigits) {
-        digits = digits * 10 + static_cast<std::uint64_t>(c - '0');
-        ++significant;
-        if (sawPoint) --exponent10;
-      } else if (!sawPoint) {
-        ++exponent10;  // a dropped integer digit still moves the point
-      }
-    } else if (c == '.' && !sawPoint) {
-      sawPoint = true;
+  for (; p != end && isDigit(*p); ++p) {
+    sawDigit = true;
+    if (digits < kKeepAnotherDigit) {
+      digits = digits * 10 + static_cast<std::uint64_t>(*p - '0');
     } else {
-      break;
+      ++exponent10;
+    }
+  }
+  if (p != end && *p == '.') {
+    ++p;
+    // Eight digits at a time while the result cannot pass 19 digits.
+    while (end - p >= 8 && digits < 100000000000u) {
+      std::uint64_t chunk;
+      std::memcpy(&chunk, p, 8);
+      if (!areEightDigits(chunk)) break;
+      digits = digits * 100000000u + eightDigitsValue(chunk);
+      exponent10 -= 8;
+      p += 8;
+      sawDigit = true;
+    }
+    for (; p != end && isDigit(*p); ++p) {
+      sawDigit = true;
+      if (digits < kKeepAnotherDigit) {
+        digits = digits * 10 + static_cast<std::uint64_t>(*p - '0');
+        --exponent10;
+      }
     }
   }
   if (!sawDigit) return nullptr;
