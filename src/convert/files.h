@@ -98,12 +98,20 @@ class ReplacementFile {
   void discard();
 
  private:
+#ifdef _WIN32
+  using NativePath = std::wstring;
+#else
+  using NativePath = std::string;
+#endif
+
   std::intptr_t handle_ = -1;
+  std::intptr_t folder_ = -1;  // POSIX: the target's folder, opened once
   bool failed_ = false;
-  std::string target_;
-  std::string temporary_;
-  std::uint32_t mode_ = 0;
+  NativePath target_;     // POSIX: name within folder_; Windows: full path
+  NativePath temporary_;  // the new file, named likewise; empty when none
+  std::uint32_t mode_ = 0;  // POSIX: permission bits; Windows: attributes
   bool hadTarget_ = false;
+  int slot_ = -1;  // entry in the interrupt clean-up table while pending
 };
 
 // Deletes a file. False when it could not be deleted (missing included).
