@@ -205,5 +205,37 @@ TEST(BothFlags, PathsWithSpacesQuotesAndOtherBytes) {
   }
 }
 
+#ifdef _WIN32
+// Raw command lines, split by the tool's own rules: the path each converter
+// receives shows in the files it makes or in the message that names it.
+TEST(BothFlags, RawCommandLinesReachTheConverterAsSplit) {
+  struct Case {
+    const char* line;
+    const char* madeFile;  // the dump the run must create, or ""
+    std::string output;
+  } cases[] = {
+      {"-r \"my file.jqm\"", "my file.jqm.tmp", ""},
+      {"-r my file.jqm", "my.tmp", ""},  // unquoted: only "my" is the path
+      {"\"-r\" m.jqm", "m.jqm.tmp", ""},
+      {"-r -w", "-w.tmp", ""},           // "-w" is the path of "-r"
+      {"-r *.jqm", "", kOpenFailure},    // no wildcard expansion
+      {"-r \"\"", "", kOpenFailure},     // an empty path
+      // A backslash before the closing quote makes a literal quote, and the
+      // run goes on to the end of the line.
+      {"-w \"x\\\" y", "", kSourceMissing + deleteFailure("x\" y.tmpw")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    TempDir dir;
+    for (const char* name : {"my file.jqm", "my", "m.jqm", "-w"}) writeFile(dir.path() / name, sampleMotion());
+    const ToolResult r = runToolRaw(c.line, dir.path());
+    EXPECT_EQ(r.output, c.output);
+    EXPECT_EQ(r.exitStatus, c.output.empty() ? 0 : 1);
+    if (*c.madeFile != '\0') EXPECT_TRUE(fs::exists(dir.path() / c.madeFile));
+    EXPECT_EQ(dir.snapshot().size(), 4u + (*c.madeFile != '\0' ? 1u : 0u));
+  }
+}
+#endif
+
 }  // namespace
 }  // namespace tolvak::test
