@@ -28,7 +28,6 @@
 // reference value, the result must not shrink when the digits or the
 // exponent grow, and the sign must only flip the sign bit.
 
-#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstdint>
