@@ -38,8 +38,12 @@ bool LineReader::next() {
         return true;
       }
       if (atEnd_) {
+        // The last line has no LF; it is a line only if something is left
+        // of it once its CRs are dropped.
         begin_ = end_;
-        line_ = takeLine(first, last);
+        const std::string_view rest = takeLine(first, last);
+        if (rest.empty()) return false;
+        line_ = rest;
         return true;
       }
     }
@@ -50,13 +54,13 @@ bool LineReader::next() {
 // Reads more of the file behind the unread bytes. False when nothing more
 // could be read.
 bool LineReader::refill() {
+  // The buffer is about to be moved or overwritten: keep the last line
+  // readable, as the next read may find no line after all.
+  if (line_.data() != held_.data()) {
+    held_.assign(line_);
+    line_ = held_;
+  }
   if (begin_ == end_) {
-    // The buffer is about to be overwritten; keep the last line readable in
-    // case the input has ended.
-    if (line_.data() != held_.data()) {
-      held_.assign(line_);
-      line_ = held_;
-    }
     begin_ = end_ = 0;
   } else if (begin_ != 0) {
     std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);

@@ -194,6 +194,14 @@ TEST(WriteMotion, DumpEndingEarly) {
   EXPECT_EQ(w.motion, headerBytes("T", 1, 2) + name32("a") + name32("b") + f32(2.5f) + name32("a") + pose +
                           name32("b") + pose);
 
+  // CRs after the last LF are no line: the missing pose line re-reads the
+  // frame value line.
+  w = convert(dir, head("T", "1", "1") + lines({"\thip", "", "", "1.5"}) + "\r");
+  ASSERT_TRUE(w.ok);
+  pose.clear();
+  for (int k = 0; k < 12; ++k) pose += f32(k == 0 ? 1.5f : 0.0f);
+  EXPECT_EQ(w.motion, headerBytes("T", 1, 1) + name32("hip") + f32(1.5f) + name32("hip") + pose);
+
   // No lines at all: eight zero bytes of tag, zero values and counts.
   w = convert(dir, "");
   ASSERT_TRUE(w.ok);
