@@ -881,6 +881,7 @@ void check(const Case& c, const ChildSetup& setup = {}) {
   const auto modesBefore = modesOf(dir.path());
   const ToolResult r = runWith(c.arguments, dir.path(), setup);
   if (setup.user && r.output == kNotStarted) {
+    makeAccessible(dir.path());
     GTEST_SKIP() << "the tool cannot be run as an ordinary user here";
   }
   EXPECT_EQ(r.output, c.output);
