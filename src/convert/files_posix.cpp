@@ -376,6 +376,16 @@ bool ReplacementFile::open(const std::string& targetPath) {
     return false;
   }
 
+  // From the moment the new file exists until it is recorded for the
+  // interrupt handler, an interrupt must wait: otherwise it could end the
+  // process with the file left behind. Blocked signals are delivered when
+  // the mask is restored, and the handler then finds the file.
+  sigset_t interrupts;
+  sigset_t previousMask;
+  sigemptyset(&interrupts);
+  for (int signalNumber : kCaughtSignals) sigaddset(&interrupts, signalNumber);
+  ::sigprocmask(SIG_BLOCK, &interrupts, &previousMask);
+
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
     temporary_ = freshName();
@@ -386,6 +396,7 @@ bool ReplacementFile::open(const std::string& targetPath) {
     if (fd < 0 && errno != EEXIST && errno != EINTR) break;
   }
   if (fd < 0) {
+    ::sigprocmask(SIG_SETMASK, &previousMask, nullptr);
     temporary_.clear();
     discard();
     return false;
@@ -393,6 +404,7 @@ bool ReplacementFile::open(const std::string& targetPath) {
   handle_ = fd;
 
   slot_ = armCleanup(folder, temporary_);
+  ::sigprocmask(SIG_SETMASK, &previousMask, nullptr);
   if (slot_ < 0) {
     discard();
     return false;
