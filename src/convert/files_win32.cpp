@@ -175,10 +175,11 @@ BOOL WINAPI removePendingOnInterrupt(DWORD) {
 }
 
 // Returns the slot index, or -1 when every slot is taken. `path` must stay
-// valid until the slot is disarmed.
-int armCleanup(const wchar_t* path) {
+// valid until the slot is disarmed. The caller holds cleanupLock, from
+// before the file is created: an interrupt in between then waits for the
+// slot and finds the file.
+int armCleanupLocked(const wchar_t* path) {
   int index = -1;
-  AcquireSRWLockExclusive(&cleanupLock);
   for (int i = 0; i < kSlotCount && index < 0; ++i) {
     if (cleanupPaths[i] == nullptr) index = i;
   }
@@ -186,7 +187,6 @@ int armCleanup(const wchar_t* path) {
     if (armedSlots++ == 0) SetConsoleCtrlHandler(removePendingOnInterrupt, TRUE);
     cleanupPaths[index] = path;
   }
-  ReleaseSRWLockExclusive(&cleanupLock);
   return index;
 }
 
@@ -368,6 +368,7 @@ bool ReplacementFile::open(const std::string& targetPath) {
   }
 
   HANDLE file = INVALID_HANDLE_VALUE;
+  AcquireSRWLockExclusive(&cleanupLock);
   for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
     temporary_ = extended(folder + L"\\" + freshName());
     file = CreateFileW(temporary_.c_str(), GENERIC_WRITE | DELETE,
@@ -379,13 +380,14 @@ bool ReplacementFile::open(const std::string& targetPath) {
     }
   }
   if (file == INVALID_HANDLE_VALUE) {
+    ReleaseSRWLockExclusive(&cleanupLock);
     temporary_.clear();
     return false;
   }
   handle_ = handleValue(file);
+  slot_ = armCleanupLocked(temporary_.c_str());
+  ReleaseSRWLockExclusive(&cleanupLock);
   target_ = extended(absolute);
-
-  slot_ = armCleanup(temporary_.c_str());
   if (slot_ < 0) {
     discard();
     return false;

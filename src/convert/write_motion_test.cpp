@@ -291,7 +291,9 @@ TEST(RoundTrip, RandomMotionFiles) {
     ASSERT_TRUE(writeMotion(second.string()));
     ASSERT_TRUE(readMotion(second.string()));
     ASSERT_EQ(readFile(second.string() + ".tmp"), dump) << "round " << round;
-    if (exact) ASSERT_EQ(readFile(second), original) << "round " << round;
+    if (exact) {
+      ASSERT_EQ(readFile(second), original) << "round " << round;
+    }
   }
 }
 
