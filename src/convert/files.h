@@ -30,8 +30,9 @@ class InputFile {
   // Moves the read position to an absolute offset (may be past the end).
   bool seek(std::uint64_t offset);
 
-  // Reads up to `capacity` bytes. Returns the count read, 0 at the end of
-  // the file, -1 on a read error.
+  // Reads `capacity` bytes, fewer only where the file ends (or a read
+  // error stops it). Returns the count read, 0 at the end of the file, -1
+  // on a read error with nothing read.
   std::int64_t read(void* buffer, std::size_t capacity);
 
   void close();

@@ -15,14 +15,10 @@ bool MotionReader::load() {
     return false;
   }
   bufferStart_ = position_;
-  bufferLength_ = 0;
-  // Fill the block; a short read is only final when the next one returns 0.
-  while (bufferLength_ < kBlockSize) {
-    const std::int64_t got = file_.read(buffer_.get() + bufferLength_, kBlockSize - bufferLength_);
-    if (got < 0) ioError_ = true;
-    if (got <= 0) break;
-    bufferLength_ += static_cast<std::size_t>(got);
-  }
+  // InputFile::read fills the block unless the file ends first.
+  const std::int64_t got = file_.read(buffer_.get(), kBlockSize);
+  if (got < 0) ioError_ = true;
+  bufferLength_ = got > 0 ? static_cast<std::size_t>(got) : 0;
   filePosition_ = bufferStart_ + static_cast<std::int64_t>(bufferLength_);
   return bufferLength_ != 0;
 }

@@ -181,6 +181,19 @@ char* writeWholeNumber(std::uint32_t significand, int exponent, int places, char
   return out;
 }
 
+// significand * 10^places / 2^shift rounded to an integer, half to even.
+// Exact: the product stays below 2^24 * 10^8 < 2^51, and from a shift of 64
+// on the quotient is below one half, so it rounds to 0.
+std::uint64_t scaleAndRound(std::uint32_t significand, int places, int shift) {
+  if (shift >= 64) return 0;
+  const std::uint64_t scaled = std::uint64_t{significand} * kPowersOf10[places];
+  std::uint64_t rounded = scaled >> shift;
+  const std::uint64_t remainder = scaled & ((std::uint64_t{1} << shift) - 1);
+  const std::uint64_t half = std::uint64_t{1} << (shift - 1);
+  if (remainder > half || (remainder == half && (rounded & 1) != 0)) ++rounded;
+  return rounded;
+}
+
 // Formats a float in fixed point with `places` digits after the point.
 char* formatFixed(float value, int places, char* out) {
   const Decomposed d = decompose(value);
@@ -192,18 +205,8 @@ char* formatFixed(float value, int places, char* out) {
   if (d.exponent >= 0) {
     return writeWholeNumber(d.significand, d.exponent, places, out);
   }
-  // |value| = significand / 2^shift with shift in 1..149. The value scaled by
-  // 10^places fits 64 bits (below 2^24 * 10^8 < 2^51), so rounding it to an
-  // integer is one exact shift with a half-to-even look at the remainder.
-  const int shift = -d.exponent;
-  const std::uint64_t scaled = std::uint64_t{d.significand} * kPowersOf10[places];
-  std::uint64_t rounded = 0;
-  if (shift < 64) {
-    rounded = scaled >> shift;
-    const std::uint64_t remainder = scaled & ((std::uint64_t{1} << shift) - 1);
-    const std::uint64_t half = std::uint64_t{1} << (shift - 1);
-    if (remainder > half || (remainder == half && (rounded & 1) != 0)) ++rounded;
-  }
+  // |value| = significand / 2^shift with shift in 1..149.
+  const std::uint64_t rounded = scaleAndRound(d.significand, places, -d.exponent);
   const std::uint64_t integerPart = rounded / kPowersOf10[places];
   const std::uint64_t fractionPart = rounded % kPowersOf10[places];
   const int integerDigits = countDigits(integerPart);
@@ -221,16 +224,11 @@ char* formatEightDecimal(float value, char* out) {
   const std::uint32_t bits = std::bit_cast<std::uint32_t>(value);
   const std::uint32_t field = (bits >> 23) & 0xFF;
   if (field > 150 - 64 && field < 150) {
-    // The common case, written straight into its 12 columns: a value from
-    // 2^-40 up to 2^24, so the value times 10^8 rounds to an integer below
-    // 2^51 with one shift (under 64) and a half-to-even look at the rest.
+    // The common case, written straight into its 12 columns: a normal
+    // value from 2^-40 up to 2^24, rounded to 8 places with one shift.
     const bool negative = (bits >> 31) != 0;
-    const int shift = 150 - static_cast<int>(field);
-    const std::uint64_t scaled = std::uint64_t{(bits & 0x7FFFFF) | 0x800000} * 100000000u;
-    std::uint64_t rounded = scaled >> shift;
-    const std::uint64_t remainder = scaled & ((std::uint64_t{1} << shift) - 1);
-    const std::uint64_t half = std::uint64_t{1} << (shift - 1);
-    if (remainder > half || (remainder == half && (rounded & 1) != 0)) ++rounded;
+    const std::uint64_t rounded =
+        scaleAndRound((bits & 0x7FFFFF) | 0x800000, 8, 150 - static_cast<int>(field));
     const auto integerPart = static_cast<std::uint32_t>(rounded / 100000000u);
     const int integerDigits = integerPart < 10 ? 1 : integerPart < 100 ? 2 : integerPart < 1000 ? 3 : countDigits(std::uint64_t{integerPart});
     const int length = (negative ? 1 : 0) + integerDigits + 9;
